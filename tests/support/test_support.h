@@ -1,0 +1,42 @@
+// Shared by the test programs: bounded polls, unique names, files, helper processes and the
+// UI-thread message pump.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace testing_support {
+
+// Polls the condition every 10 ms until it holds or the bound passes; the verdict of the last poll.
+bool pollUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
+
+// Runs this thread's messages (tasks, timers) until the condition holds or the bound passes.
+bool pumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
+
+// A name no other test or run uses: prefix + pid + counter + tick.
+std::wstring uniqueName(const std::wstring& prefix);
+
+// A new empty folder under the prefix's temp folder, ending with a backslash.
+std::wstring makeTempDir(const std::wstring& prefix);
+
+bool readFile(const std::wstring& path, std::string& bytes);
+bool writeFile(const std::wstring& path, const std::string& bytes);
+
+std::wstring utf8ToWide(const std::string& text);
+std::string wideToUtf8(const std::wstring& text);
+
+// Full path of a program built beside the tests.
+std::wstring testProgram(const std::wstring& exeName);
+
+// Starts a program with the given raw command line (arguments after the program name).
+// Fills the process information; false when it could not start.
+bool startProcess(const std::wstring& exe, const std::wstring& args, PROCESS_INFORMATION& pi);
+// Runs a program to completion (bounded); returns its exit code or -1.
+int runProcess(const std::wstring& exe, const std::wstring& args, DWORD timeoutMs = 60000);
+
+// The current user's roaming application-data folder.
+std::wstring appDataDir();
+
+}  // namespace testing_support
