@@ -14,7 +14,7 @@ TARGETS=(i686-w64-mingw32 x86_64-w64-mingw32)
 PACKAGES=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine64 wine xvfb xauth cmake ninja-build make
-  7zip rapidjson-dev libstb-dev googletest osslsigncode openssl python3 dpkg-dev
+  7zip rapidjson-dev libstb-dev googletest osslsigncode openssl python3 dpkg-dev locales
 )
 
 log() { printf 'bootstrap: %s\n' "$*" >&2; }
@@ -36,6 +36,16 @@ install_packages() {
   log "installing ${missing[*]}"
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The test prefix runs with LANG=zh_CN.UTF-8 (code page 936, as on the users' machines); without
+# that locale generated, Wine cannot map non-ASCII file names to the Linux side.
+ensure_locale() {
+  locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$' && return 0
+  need_root "zh_CN.UTF-8 locale"
+  log "generating the zh_CN.UTF-8 locale"
+  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
 }
 
 # apt-get source needs a deb-src entry for Debian's own archive; add one in a file of our own.
@@ -130,6 +140,7 @@ stage_headers() {
 
 main() {
   install_packages
+  ensure_locale
   ensure_deb_src
   local curl_ver zip_ver curl_src zip_src
   curl_ver=$(src_version curl)

@@ -91,3 +91,100 @@ TEST(LogStream, OverlongLineFails) {
   stream.append(big.data(), big.size());
   EXPECT_TRUE(stream.failed());
 }
+
+// Lines are appended after what earlier runs wrote; a file left with a UTF-16 byte-order mark is
+// emptied first.
+TEST(LogWriter, AppendsOrEmptiesAByteOrderMarkedFile) {
+  std::wstring dir = ts::makeTempDir(L"logwriter");
+  struct Case {
+    std::string before;
+    std::string after;
+  } cases[] = {
+      {"old run\r\n", "old run\r\nnew\r\n"},
+      {std::string("\xFF\xFE" "o\0l\0d\0", 8), "new\r\n"},
+      {"\xFF only one", "\xFF only one" "new\r\n"},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    std::wstring file = dir + std::to_wstring(i++) + L".log";
+    ASSERT_TRUE(ts::writeFile(file, c.before));
+    common::LogWriter writer(file, false);
+    writer.enqueue("new\r\n", 5);
+    writer.writeOnceForTesting();
+    EXPECT_EQ(fileText(file), c.after);
+  }
+}
+
+// While more than 10240 bytes are pending a new line is dropped; after the write lines are
+// accepted again.
+TEST(LogWriter, DropsLinesWhileTooMuchIsPending) {
+  std::wstring file = ts::makeTempDir(L"logdrop") + L"drop.log";
+  common::LogWriter writer(file, false);
+  std::string line(999, 'a');
+  line += "\n";
+  for (int i = 0; i < 11; ++i) writer.enqueue(line.data(), line.size());
+  EXPECT_EQ(writer.pendingSizeForTesting(), 11000u);
+  writer.enqueue("dropped\n", 8);
+  EXPECT_EQ(writer.pendingSizeForTesting(), 11000u);
+  writer.writeOnceForTesting();
+  EXPECT_EQ(writer.pendingSizeForTesting(), 0u);
+  writer.enqueue("kept\n", 5);
+  writer.writeOnceForTesting();
+  std::string text = fileText(file);
+  EXPECT_EQ(text.size(), 11005u);
+  EXPECT_EQ(countOf(text, "dropped"), 0u);
+  EXPECT_EQ(text.substr(11000), "kept\n");
+}
+
+// Reaching 50 MiB cuts the file to its last 2 MiB and writing goes on after them; growing to
+// 50 MiB again cuts again the same way.
+TEST(LogWriter, CutsToTheLastTwoMebibytes) {
+  std::wstring file = ts::makeTempDir(L"logcut") + L"cut.log";
+  const size_t limit = static_cast<size_t>(common::LogWriter::kMaxFileSize);
+  const size_t keep = static_cast<size_t>(common::LogWriter::kKeepOnCut);
+  std::string big(limit - 10, 'x');
+  for (size_t i = 0; i < big.size(); i += 4096) big[i] = static_cast<char>('a' + (i / 4096) % 26);
+  ASSERT_TRUE(ts::writeFile(file, big));
+  common::LogWriter writer(file, true);
+  std::string line = "0123456789ABCDEF\r\n";
+  writer.enqueue(line.data(), line.size());
+  std::string expected = (big + line).substr(big.size() + line.size() - keep);
+  ASSERT_TRUE(ts::pollUntil([&] { return fileText(file).size() < limit; }, 10000));
+  EXPECT_EQ(fileText(file), expected);
+
+  writer.enqueue("after\r\n", 7);
+  ASSERT_TRUE(ts::pollUntil([&] { return fileText(file) == expected + "after\r\n"; }, 5000));
+
+  // Grow it from outside (the file is shared for writing) to just under the limit, then log.
+  HANDLE h = CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  std::string filler(limit - (expected.size() + 7) - 5, 'y');
+  DWORD written = 0;
+  WriteFile(h, filler.data(), static_cast<DWORD>(filler.size()), &written, nullptr);
+  CloseHandle(h);
+  std::string all = expected + "after\r\n" + filler;
+  writer.enqueue(line.data(), line.size());
+  std::string expected2 = (all + line).substr(all.size() + line.size() - keep);
+  ASSERT_TRUE(ts::pollUntil([&] { return fileText(file).size() < limit; }, 10000));
+  EXPECT_EQ(fileText(file), expected2);
+}
+
+// Ten lines of 1000 bytes (below the 10240-byte wake) still reach the file on the 500 ms tick.
+TEST(LogWriter, WritesSmallBatchesOnTheTick) {
+  std::wstring file = ts::makeTempDir(L"logtick") + L"tick.log";
+  common::LogWriter writer(file, true);
+  std::string line(998, 'b');
+  line += "\r\n";
+  for (int i = 0; i < 10; ++i) writer.enqueue(line.data(), line.size());
+  EXPECT_TRUE(ts::pollUntil([&] { return fileText(file).size() == 10000; }, 3000));
+}
+
+// A program that logs and returns from main at once still has every line in its file.
+TEST(Log, NothingLostAtProcessEnd) {
+  std::wstring file = ts::makeTempDir(L"logexit") + L"exit.log";
+  ASSERT_EQ(ts::runProcess(ts::testProgram(L"log_probe.exe"), L"\"" + file + L"\" 50"), 0);
+  std::string text = fileText(file);
+  EXPECT_EQ(countOf(text, "exit line "), 50u);
+  EXPECT_NE(text.find("exit line 49\r\n"), std::string::npos);
+}
