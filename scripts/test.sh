@@ -13,6 +13,7 @@ bash "$here/scripts/build.sh" i686
 
 pids=()
 cleanup() {
+  bash "$here/scripts/test-servers.sh" "$build" stop || true
   bash "$here/scripts/wine-prefix.sh" "$build" stop || true
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
 }
@@ -29,9 +30,6 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 bash "$here/scripts/wine-prefix.sh" "$build" start
-if [ -x "$build/start-test-servers.sh" ]; then
-  "$build/start-test-servers.sh"
-  pids+=($(cat "$build/testdata/server/ready"))
-fi
+[ -f "$here/tests/server/testserver.py" ] && bash "$here/scripts/test-servers.sh" "$build" start
 
 ctest --test-dir "$build" -j "${ORV_TEST_JOBS:-3}" --output-on-failure --timeout 300
