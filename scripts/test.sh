@@ -30,6 +30,6 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 bash "$here/scripts/wine-prefix.sh" "$build" start
-[ -f "$here/tests/server/testserver.py" ] && bash "$here/scripts/test-servers.sh" "$build" start
+bash "$here/scripts/test-servers.sh" "$build" start
 
 ctest --test-dir "$build" -j "${ORV_TEST_JOBS:-3}" --output-on-failure --timeout 300
