@@ -6,6 +6,7 @@
 #include "build_config.h"
 #include "common/log.h"
 #include "net/main_thread_dispatcher.h"
+#include "resources/skin_init.h"
 #include "utility/ufile.h"
 
 namespace app {
@@ -50,6 +51,8 @@ int runDownloader(HINSTANCE /*instance*/, const wchar_t* /*commandLine*/) {
   common::log("wWinMain", __LINE__,
               L"downloader start. version is : %s *******************************************************",
               build::kDownloaderVersion);
+  // For an exe this is the instance handle the entry received.
+  resources::initSkin(GetModuleHandleW(nullptr));
 
   runMessageLoop();
 
