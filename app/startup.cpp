@@ -6,6 +6,7 @@
 #include "build_config.h"
 #include "common/log.h"
 #include "net/main_thread_dispatcher.h"
+#include "net/reporter.h"
 #include "resources/skin_init.h"
 #include "utility/ufile.h"
 
@@ -56,6 +57,7 @@ int runDownloader(HINSTANCE /*instance*/, const wchar_t* /*commandLine*/) {
 
   runMessageLoop();
 
+  QXReporter::instance().shutdown();  // sends what is queued; waits at most 5000 ms
   CoUninitialize();
   common::stopLogWriter();
   return 0;

@@ -32,4 +32,4 @@ fi
 bash "$here/scripts/wine-prefix.sh" "$build" start
 bash "$here/scripts/test-servers.sh" "$build" start
 
-ctest --test-dir "$build" -j "${ORV_TEST_JOBS:-3}" --output-on-failure --timeout 300
+ctest --test-dir "$build" -j "${ORV_TEST_JOBS:-2}" --output-on-failure --timeout 300
