@@ -249,8 +249,9 @@ TEST(DiskRules, DriveListing) {
 // The drive operations on this machine agree with the platform: fixed drives are those of fixed
 // type whose hotplug query says no, the best drive is the top scorer among them, free space is
 // the caller's available bytes in MB, and the SSD answer matches its log line.
-// (Under Wine the hotplug and TRIM queries fail with error 50, so every drive counts as hotplug,
-// the list is empty and so is the best drive; the rules themselves are proven on data above.)
+// (Under Wine the hotplug and TRIM queries on C: fail with error 50, so C: counts as hotplug and
+// no drive as an SSD, while Z: cannot be opened as a volume and is kept: the list is just Z:. The
+// rules themselves are proven on data above.)
 TEST(DiskPlatform, DrivesOfThisMachine) {
   wchar_t buffer[512] = {};
   DWORD length = GetLogicalDriveStringsW(511, buffer);

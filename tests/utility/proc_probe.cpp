@@ -1,6 +1,7 @@
 // A program for the process tests. Arguments, in any order:
 //   --record FILE   write "<pid>\n<command line>" (UTF-8) to FILE
 //   --sleep MS      wait that long before exiting
+//   --wait EVENT    wait (at most 120 s) until the named event is set, then exit
 //   --exit N        exit with code N (default 0)
 // Without --record, the variable ORV_PROBE_RECORD names the file, so that a start without any
 // arguments can be recorded too.
@@ -31,11 +32,13 @@ void record(const std::wstring& path) {
 int wmain(int argc, wchar_t** argv) {
   std::wstring recordPath;
   DWORD sleepMs = 0;
+  std::wstring eventName;
   int exitCode = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     std::wstring option = argv[i];
     if (option == L"--record") recordPath = argv[i + 1];
     else if (option == L"--sleep") sleepMs = static_cast<DWORD>(std::wcstoul(argv[i + 1], nullptr, 10));
+    else if (option == L"--wait") eventName = argv[i + 1];
     else if (option == L"--exit") exitCode = static_cast<int>(std::wcstol(argv[i + 1], nullptr, 10));
   }
   if (recordPath.empty()) {
@@ -44,5 +47,12 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (!recordPath.empty()) record(recordPath);
   if (sleepMs) Sleep(sleepMs);
+  if (!eventName.empty()) {
+    HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, eventName.c_str());
+    if (event) {
+      WaitForSingleObject(event, 120000);
+      CloseHandle(event);
+    }
+  }
   return exitCode;
 }

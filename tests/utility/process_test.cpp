@@ -53,20 +53,47 @@ bool isRunning(DWORD pid) {
   return running;
 }
 
-void terminate(DWORD pid) {
-  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-  if (!process) return;
-  TerminateProcess(process, 9);
-  WaitForSingleObject(process, 10000);
-  CloseHandle(process);
-}
-
-// Ends the processes it was given when the test leaves, whatever happened.
-struct Survivors {
-  std::vector<DWORD> pids;
-  ~Survivors() {
-    for (DWORD pid : pids) terminate(pid);
+// Probes that wait for this object's event. When the object goes they are released and exit on
+// their own; only one that does not is ended by force. (Under Wine, ending a console child from
+// outside soon after its start can leave its conhost.exe behind, holding the test's output open.)
+class HeldProbes {
+ public:
+  HeldProbes() : name_(ts::uniqueName(L"probe_release")) { event_ = CreateEventW(nullptr, TRUE, FALSE, name_.c_str()); }
+  ~HeldProbes() {
+    SetEvent(event_);
+    for (HANDLE process : processes_) {
+      if (WaitForSingleObject(process, 30000) != WAIT_OBJECT_0) TerminateProcess(process, 9);
+      CloseHandle(process);
+    }
+    CloseHandle(event_);
   }
+  HeldProbes(const HeldProbes&) = delete;
+  HeldProbes& operator=(const HeldProbes&) = delete;
+
+  // Arguments that make a probe record itself into recordPath and wait for the release.
+  std::wstring args(const std::wstring& recordPath) const {
+    return L"--record \"" + recordPath + L"\" --wait " + name_;
+  }
+  // Starts exe with create and returns its id once it runs (has recorded itself); 0 on failure.
+  DWORD start(const std::wstring& exe) {
+    std::wstring recordPath = ts::makeTempDir(L"held") + L"record.txt";
+    DWORD pid = 0;
+    HANDLE process = up::create(exe, args(recordPath), false, &pid);
+    if (!process) return 0;
+    processes_.push_back(process);
+    Record record;
+    return waitForRecord(recordPath, record) ? pid : 0;
+  }
+  // Takes a probe started elsewhere into the object's care.
+  void adopt(DWORD pid) {
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+    if (process) processes_.push_back(process);
+  }
+
+ private:
+  std::wstring name_;
+  HANDLE event_;
+  std::vector<HANDLE> processes_;
 };
 
 // Process ids of a name in the order a fresh snapshot lists them.
@@ -150,12 +177,13 @@ TEST(ProcessTest, ExecuteJudgesExitCodes) {
 // A program that outlives the time-out: false, "execute timeout!!!", and the program still runs.
 TEST(ProcessTest, ExecuteTimeoutLeavesProgramRunning) {
   LogTail log;
+  HeldProbes held;
   std::wstring recordPath = ts::makeTempDir(L"timeout") + L"record.txt";
-  EXPECT_FALSE(up::execute(probe(), L"--record \"" + recordPath + L"\" --sleep 120000", false, 300));
+  EXPECT_FALSE(up::execute(probe(), held.args(recordPath), false, 300));
   EXPECT_TRUE(log.waitFor(kExecute, L"execute timeout!!!"));
   Record record;
   ASSERT_TRUE(waitForRecord(recordPath, record));
-  Survivors survivors{{record.pid}};
+  held.adopt(record.pid);
   EXPECT_TRUE(isRunning(record.pid));
 }
 
@@ -209,22 +237,20 @@ TEST(ProcessTest, ShellVerb) {
 TEST(ProcessTest, ListProcessesByNameKeepsFirstOfaName) {
   std::wstring exeName;
   std::wstring path = probeCopy(exeName);
-  Survivors survivors;
+  HeldProbes held;
+  std::vector<DWORD> pids;
   for (int i = 0; i < 2; ++i) {
-    DWORD pid = 0;
-    HANDLE process = up::create(path, L"--sleep 120000", false, &pid);
-    ASSERT_NE(process, nullptr);
-    CloseHandle(process);
-    survivors.pids.push_back(pid);
+    pids.push_back(held.start(path));
+    ASSERT_NE(pids.back(), 0u);
   }
-  ASSERT_TRUE(ts::pollUntil([&] { return snapshotPids(exeName).size() == 2; }));
+  ASSERT_EQ(snapshotPids(exeName).size(), 2u);
 
   up::ProcessNameMap processes{{L"already-there.exe", 7}};
   up::listProcessesByName(processes);
   std::vector<DWORD> order = snapshotPids(exeName);
   ASSERT_EQ(processes.count(exeName), 1u);
   EXPECT_EQ(processes[exeName], order.front());
-  EXPECT_NE(std::find(survivors.pids.begin(), survivors.pids.end(), processes[exeName]), survivors.pids.end());
+  EXPECT_NE(std::find(pids.begin(), pids.end(), processes[exeName]), pids.end());
   std::wstring lower = exeName;
   for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
   EXPECT_EQ(processes.count(lower), 0u);
@@ -238,23 +264,17 @@ TEST(ProcessTest, ListProcessesByNameKeepsFirstOfaName) {
 TEST(ProcessTest, TaskkillByName) {
   std::wstring exeName;
   std::wstring path = probeCopy(exeName);
-  Survivors survivors;
+  HeldProbes held;
   auto startTwo = [&] {
-    for (int i = 0; i < 2; ++i) {
-      DWORD pid = 0;
-      HANDLE process = up::create(path, L"--sleep 120000", false, &pid);
-      ASSERT_NE(process, nullptr);
-      CloseHandle(process);
-      survivors.pids.push_back(pid);
-    }
-    ASSERT_TRUE(ts::pollUntil([&] { return snapshotPids(exeName).size() == 2; }));
+    for (int i = 0; i < 2; ++i) ASSERT_NE(held.start(path), 0u);
+    ASSERT_EQ(snapshotPids(exeName).size(), 2u);
   };
 
-  startTwo();
+  ASSERT_NO_FATAL_FAILURE(startTwo());
   EXPECT_TRUE(up::execute(L"taskkill", L"/F /IM " + exeName, false, 30000));
   EXPECT_TRUE(ts::pollUntil([&] { return snapshotPids(exeName).empty(); }));
 
-  startTwo();
+  ASSERT_NO_FATAL_FAILURE(startTwo());
   LogTail log;
   std::wstring params = L"/F /IM " + exeName + L" /T";
   up::execute(L"taskkill", params, false, 30000);

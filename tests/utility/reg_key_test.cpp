@@ -95,7 +95,9 @@ TEST(RegKeyTest, ReadsValues) {
     std::string text = "unchanged";
     EXPECT_EQ(key.RegRead(c.name, text), c.status) << c.name;
     EXPECT_EQ(text, c.text) << c.name;
-    if (c.status != 0) EXPECT_TRUE(log.waitFor(kRead, L"read reg lastError = ")) << c.name;
+    if (c.status != 0) {
+      EXPECT_TRUE(log.waitFor(kRead, L"read reg lastError = ")) << c.name;
+    }
   }
   EXPECT_EQ(ansiToWide(chinese), L"设备标识");
 

@@ -1,6 +1,9 @@
 #include "utility/usystem.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
+
+#include <set>
 
 #include "test_support.h"
 
@@ -41,6 +44,19 @@ class TestWindow {
  private:
   HWND window_;
 };
+
+// Ids of the running processes of an executable name (compared without regard to case).
+std::set<DWORD> processIds(const wchar_t* exeName) {
+  std::set<DWORD> pids;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (_wcsicmp(entry.szExeFile, exeName) == 0) pids.insert(entry.th32ProcessID);
+  }
+  CloseHandle(snapshot);
+  return pids;
+}
 
 void pump() {
   ts::pumpUntil([] { return false; }, 50);
@@ -132,3 +148,31 @@ TEST(UsystemTest, BringWindowToFront) {
 // The shutdown privilege can be enabled in this process's token (restarting is not tried here:
 // it would end every program of the test prefix).
 TEST(UsystemTest, EnableShutdownPrivilege) { EXPECT_TRUE(us::enableShutdownPrivilege()); }
+
+// openUrl hands the address to the shell: a program path is started and the result is 1. For an
+// address nothing is registered for, the browser program is started with the address instead.
+TEST(UsystemTest, OpenUrl) {
+  std::wstring recordPath = ts::makeTempDir(L"openurl") + L"record.txt";
+  SetEnvironmentVariableW(L"ORV_PROBE_RECORD", recordPath.c_str());
+  EXPECT_EQ(us::openUrl(ts::testProgram(L"proc_probe.exe")), 1);
+  SetEnvironmentVariableW(L"ORV_PROBE_RECORD", nullptr);
+  std::string record;
+  EXPECT_TRUE(ts::pollUntil([&] { return ts::readFile(recordPath, record); }, 15000));
+
+  std::wstring document = ts::makeTempDir(L"openurl") + L"page.orvnohandler";
+  ASSERT_TRUE(ts::writeFile(document, "x"));
+  std::set<DWORD> before = processIds(L"iexplore.exe");
+  EXPECT_GT(us::openUrl(document), 32);
+  DWORD browser = 0;
+  EXPECT_TRUE(ts::pollUntil([&] {
+    for (DWORD pid : processIds(L"iexplore.exe")) {
+      if (!before.count(pid)) browser = pid;
+    }
+    return browser != 0;
+  }));
+  if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, browser)) {
+    TerminateProcess(process, 0);
+    WaitForSingleObject(process, 10000);
+    CloseHandle(process);
+  }
+}
