@@ -24,7 +24,7 @@ bool shell(const std::wstring& file, const std::wstring& parameters, bool runas,
   const char* tag = "utility::process::shell";
   common::log(tag, __LINE__, L"shell filename = [%s], param = [%s], runas = %d, show = %d", file.c_str(),
               parameters.c_str(), runas ? 1 : 0, show ? 1 : 0);
-  const wchar_t* verb = shellVerb(runas, runas && usystem::isVistaOrLater());
+  const wchar_t* verb = shellVerb(runas, usystem::isVistaOrLater());
   HINSTANCE result = ShellExecuteW(nullptr, verb, file.c_str(), parameters.c_str(), nullptr, show ? SW_SHOW : SW_HIDE);
   DWORD error = GetLastError();
   common::log(tag, __LINE__, L"shellEx ret . lastError = %d", static_cast<int>(error));
