@@ -5,6 +5,7 @@
 
 #include "build_config.h"
 #include "common/log.h"
+#include "model/downloader_model.h"
 #include "net/main_thread_dispatcher.h"
 #include "net/reporter.h"
 #include "resources/skin_init.h"
@@ -35,7 +36,7 @@ void runMessageLoop() {
   }
 }
 
-int runDownloader(HINSTANCE /*instance*/, const wchar_t* /*commandLine*/) {
+int runDownloader(HINSTANCE /*instance*/, const wchar_t* commandLine) {
   if (FAILED(CoInitialize(nullptr))) {
     MessageBoxW(nullptr, L"error", L"error1", MB_OK);
     return 0;
@@ -48,6 +49,7 @@ int runDownloader(HINSTANCE /*instance*/, const wchar_t* /*commandLine*/) {
   MainThreadDispatcher::create();
   common::startLogWriter(logFile);
   common::log("wWinMain", __LINE__, L"\r\n\r\n start run");
+  HVDownloaderModel::instance()->init(commandLine);
 
   common::log("wWinMain", __LINE__,
               L"downloader start. version is : %s *******************************************************",
@@ -58,6 +60,7 @@ int runDownloader(HINSTANCE /*instance*/, const wchar_t* /*commandLine*/) {
   runMessageLoop();
 
   QXReporter::instance().shutdown();  // sends what is queued; waits at most 5000 ms
+  HVDownloaderModel::destroyInstance();  // normally done already when the main window closed
   CoUninitialize();
   common::stopLogWriter();
   return 0;

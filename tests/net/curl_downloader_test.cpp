@@ -7,12 +7,12 @@
 #include <thread>
 #include <vector>
 
-#include "net_fixture.h"
+#include "test_server.h"
 #include "test_config.h"
 #include "test_support.h"
 
 namespace ts = testing_support;
-using namespace net_fixture;
+using namespace test_server;
 
 namespace {
 

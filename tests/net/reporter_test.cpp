@@ -9,11 +9,11 @@
 #include <algorithm>
 #include <set>
 
-#include "net_fixture.h"
+#include "test_server.h"
 #include "test_support.h"
 
 namespace ts = testing_support;
-using namespace net_fixture;
+using namespace test_server;
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include "test_support.h"
 
 using namespace testing_support;
+using standin::InstallDirGuard;
+using standin::readInstallDir;
 
 namespace {
 
@@ -29,37 +31,6 @@ Finished runToEnd(const std::wstring& exe, const std::wstring& args) {
   result.exitCode = static_cast<int>(code);
   return result;
 }
-
-bool readInstallDir(const std::wstring& key, std::wstring& value) {
-  wchar_t buffer[2048] = {};
-  DWORD size = sizeof buffer;
-  if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"InstallDir", RRF_RT_REG_SZ, nullptr, buffer, &size) !=
-      ERROR_SUCCESS)
-    return false;
-  value = buffer;
-  return true;
-}
-
-// Clears InstallDir under the key for the test and puts back what was there before.
-class InstallDirGuard {
- public:
-  explicit InstallDirGuard(const std::wstring& key) : key_(key) {
-    had_ = readInstallDir(key_, saved_);
-    RegDeleteKeyValueW(HKEY_CURRENT_USER, key_.c_str(), L"InstallDir");
-  }
-  ~InstallDirGuard() {
-    if (!had_) {
-      RegDeleteKeyValueW(HKEY_CURRENT_USER, key_.c_str(), L"InstallDir");
-      return;
-    }
-    RegSetKeyValueW(HKEY_CURRENT_USER, key_.c_str(), L"InstallDir", REG_SZ, saved_.c_str(),
-                    static_cast<DWORD>((saved_.size() + 1) * sizeof(wchar_t)));
-  }
-
- private:
-  std::wstring key_, saved_;
-  bool had_ = false;
-};
 
 bool isDir(const std::wstring& path) {
   DWORD attributes = GetFileAttributesW(path.c_str());

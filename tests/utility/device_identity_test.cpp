@@ -10,7 +10,7 @@
 #include "test_support.h"
 
 namespace ts = testing_support;
-using util_test::LogTail;
+using testing_support::LogTail;
 using vbox::AdapterAddress;
 
 namespace {

@@ -13,7 +13,7 @@
 
 namespace ts = testing_support;
 namespace hd = helper::disk;
-using util_test::LogTail;
+using testing_support::LogTail;
 
 namespace {
 

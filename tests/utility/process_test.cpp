@@ -12,7 +12,7 @@
 
 namespace ts = testing_support;
 namespace up = utility::process;
-using util_test::LogTail;
+using testing_support::LogTail;
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "test_support.h"
 
 namespace ts = testing_support;
-using util_test::LogTail;
+using testing_support::LogTail;
 using utility::RegKey;
 
 namespace {

@@ -10,7 +10,7 @@
 #include "utility/usystem.h"
 
 namespace ts = testing_support;
-using util_test::LogTail;
+using testing_support::LogTail;
 using utility::WindowIPC;
 
 namespace {

@@ -1,5 +1,5 @@
-// What the network tests share: files served by the loopback server, its URLs, its request log
-// and records, rule files, and the lines this process writes to its log.
+// The loopback test server as tests see it: files it serves, its URLs, its request log and
+// records, rule files; and the lines this process writes to its log.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace net_fixture {
+#include "log_tail.h"
+
+namespace test_server {
 
 // Writes size deterministic bytes (every byte value occurs) to a new uniquely named file under the
 // server's www folder; returns its name (relative to www) and the bytes.
@@ -40,8 +42,9 @@ Record readRecord(const std::wstring& file);
 // A rule of the server for as long as the object lives.
 class Rule {
  public:
-  // action as the server's README lists it; port 0 for any port.
-  Rule(const std::string& path, const std::string& action, int port = 0, const std::string& method = "");
+  // action as the server's README lists it; port 0 for any port; times 0 for every request.
+  Rule(const std::string& path, const std::string& action, int port = 0, const std::string& method = "",
+       int times = 0);
   ~Rule();
   Rule(const Rule&) = delete;
   Rule& operator=(const Rule&) = delete;
@@ -52,17 +55,6 @@ class Rule {
 
 // Starts this process's log writer once (into a temp file) and reads what was written since the
 // object was made.
-class LogTail {
- public:
-  LogTail();
-  // Text since construction.
-  std::string text() const;
-  // Polls until a line of the tag contains the message (UTF-8 of the wide text).
-  bool waitFor(const std::string& tag, const std::wstring& message, DWORD timeoutMs = 10000) const;
-  size_t count(const std::string& tag, const std::wstring& message) const;
+using testing_support::LogTail;
 
- private:
-  size_t start_;
-};
-
-}  // namespace net_fixture
+}  // namespace test_server

@@ -5,12 +5,12 @@
 
 namespace ts = testing_support;
 
-namespace util_test {
+namespace testing_support {
 namespace {
 
 std::wstring logFile() {
   static std::wstring path = [] {
-    std::wstring p = ts::makeTempDir(L"utillog") + L"utility.log";
+    std::wstring p = ts::makeTempDir(L"testlog") + L"test.log";
     common::installLogSink();
     common::startLogWriter(p);
     return p;
@@ -57,8 +57,8 @@ bool LogTail::waitFor(const std::string& tag, const std::wstring& message, DWORD
 
 void LogTail::sync() const {
   std::wstring marker = ts::uniqueName(L"sync");
-  common::log("util_test::sync", __LINE__, L"%s", marker.c_str());
-  waitFor("util_test::sync", marker);
+  common::log("testing_support::sync", __LINE__, L"%s", marker.c_str());
+  waitFor("testing_support::sync", marker);
 }
 
-}  // namespace util_test
+}  // namespace testing_support

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace util_test {
+namespace testing_support {
 
 class LogTail {
  public:
@@ -17,10 +17,11 @@ class LogTail {
   bool waitFor(const std::string& tag, const std::wstring& message, DWORD timeoutMs = 10000) const;
   // Writes a marker line and waits for it, so that every earlier line has reached the file.
   void sync() const;
+  // Text since construction.
+  std::string text() const;
 
  private:
-  std::string text() const;
   size_t start_;
 };
 
-}  // namespace util_test
+}  // namespace testing_support

@@ -1,4 +1,4 @@
-#include "net_fixture.h"
+#include "test_server.h"
 
 #include <wincrypt.h>
 
@@ -6,26 +6,15 @@
 
 #include <algorithm>
 
-#include "common/log.h"
 #include "test_config.h"
 #include "test_support.h"
 
 namespace ts = testing_support;
 
-namespace net_fixture {
+namespace test_server {
 namespace {
 
 std::wstring serverDir() { return std::wstring(testconfig::kDataDir) + L"\\server\\"; }
-
-std::wstring logFile() {
-  static std::wstring path = [] {
-    std::wstring p = ts::makeTempDir(L"netlog") + L"net.log";
-    common::installLogSink();
-    common::startLogWriter(p);
-    return p;
-  }();
-  return path;
-}
 
 std::string readAll(const std::wstring& path) {
   std::string text;
@@ -117,12 +106,13 @@ Record readRecord(const std::wstring& file) {
   return record;
 }
 
-Rule::Rule(const std::string& path, const std::string& action, int port, const std::string& method) {
+Rule::Rule(const std::string& path, const std::string& action, int port, const std::string& method, int times) {
   std::wstring folder = serverDir() + L"rules\\";
   CreateDirectoryW(folder.c_str(), nullptr);
   std::wstring name = ts::uniqueName(L"rule");
   std::string json = "{\"port\": " + std::to_string(port) + ", \"path\": \"" + path + "\", \"action\": \"" + action +
-                     "\"" + (method.empty() ? "" : ", \"method\": \"" + method + "\"") + "}";
+                     "\"" + (method.empty() ? "" : ", \"method\": \"" + method + "\"") +
+                     (times > 0 ? ", \"times\": " + std::to_string(times) : std::string()) + "}";
   // Written aside, then renamed: the server skips names not ending in .json.
   ts::writeFile(folder + name + L".tmp", json);
   file_ = folder + name + L".json";
@@ -131,27 +121,4 @@ Rule::Rule(const std::string& path, const std::string& action, int port, const s
 
 Rule::~Rule() { DeleteFileW(file_.c_str()); }
 
-LogTail::LogTail() { start_ = readAll(logFile()).size(); }
-
-std::string LogTail::text() const {
-  std::string all = readAll(logFile());
-  return all.size() > start_ ? all.substr(start_) : std::string();
-}
-
-size_t LogTail::count(const std::string& tag, const std::wstring& message) const {
-  std::string wanted = ts::wideToUtf8(message);
-  size_t n = 0;
-  for (const std::string& line : lines(text())) {
-    size_t at = line.find("\t" + tag + "\t(");
-    if (at == std::string::npos) continue;
-    size_t colon = line.find("):", at);
-    if (colon != std::string::npos && line.find(wanted, colon) != std::string::npos) ++n;
-  }
-  return n;
-}
-
-bool LogTail::waitFor(const std::string& tag, const std::wstring& message, DWORD timeoutMs) const {
-  return ts::pollUntil([&] { return count(tag, message) > 0; }, timeoutMs);
-}
-
-}  // namespace net_fixture
+}  // namespace test_server
