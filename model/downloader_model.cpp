@@ -463,13 +463,16 @@ bool install_player(const std::wstring& path, const std::wstring& arguments, DWO
   return true;
 }
 
+void killProcessIfRunning(const utility::process::ProcessNameMap& running, const std::wstring& name) {
+  if (running.count(name)) utility::process::execute(L"taskkill", L"/F /IM " + name + L" /T", false, 2000);
+}
+
 void killEmulatorProcesses() {
   static const wchar_t* const kNames[] = {L"hivora.exe", L"hvmultiplayer.exe", L"hvmultiplayerex.exe",
                                           L"bugreport.exe"};
-  utility::process::ProcessNameMap running;
+  utility::process::ProcessNameMap running;  // one snapshot for all names
   utility::process::listProcessesByName(running);
-  for (const wchar_t* name : kNames)
-    if (running.count(name)) utility::process::execute(L"taskkill", std::wstring(L"/F /IM ") + name + L" /T", false, 2000);
+  for (const wchar_t* name : kNames) killProcessIfRunning(running, name);
 }
 
 // ---- post-install work ----

@@ -20,6 +20,7 @@
 #include "net/main_thread_dispatcher.h"
 #include "net/worker_thread.h"
 #include "utility/file_handle.h"
+#include "utility/process.h"
 
 // One game package to install after the emulator.
 struct ApkRequest {
@@ -181,6 +182,8 @@ class HVDownloaderModel : public utility::CHttpDownloader::IHttpDownloadSink {
 bool install_player(const std::wstring& path, const std::wstring& arguments, DWORD waitMs = 180000);
 // Ends the emulator's processes that run under their exact executable names.
 void killEmulatorProcesses();
+// Ends the processes of that exact executable name when the snapshot holds it.
+void killProcessIfRunning(const utility::process::ProcessNameMap& running, const std::wstring& name);
 // Whether runPlayer starts the emulator with the desktop shell's token on a system that reports
 // this version (the program declares no compatibility, so Windows 8 and later report 6.2).
 bool startsWithShellToken(DWORD major, DWORD minor);

@@ -47,3 +47,35 @@ TEST(Startup, WritesTheStartLinesAndExitsCleanly) {
   EXPECT_EQ(run.substr(colon + 2, 16), "\r\n\r\n start run\r\n");
   EXPECT_LT(start, run.find(version));
 }
+
+// The model is initialised between the start line and the version line, from the program's own
+// file name and its command line; its URL thread takes the build's pinned pair.
+TEST(Startup, InitialisesTheModelFromNameAndCommandLine) {
+  std::wstring copy = ts::makeTempDir(L"campaign") + L"orvanta64_com.example.game_777_ad_7_x.exe";
+  ASSERT_TRUE(CopyFileW(downloaderExe().c_str(), copy.c_str(), FALSE));
+  std::string before;
+  ts::readFile(logFile(), before);
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(ts::startProcess(copy, L"\"name=game|package=com.example.game|apkurl=http://127.0.0.1/g.apk\"", pi));
+  bool started = ts::pollUntil(
+      [&] { return logSince(before.size()).find("start get player url. definder url ") != std::string::npos; }, 30000);
+  PostThreadMessageW(pi.dwThreadId, WM_QUIT, 0, 0);
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 30000), WAIT_OBJECT_0);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  ASSERT_TRUE(started);
+
+  std::string run = logSince(before.size());
+  size_t at = run.find(" start run");
+  for (const char* line : {"HVDownloaderModel::exe filename= orvanta64_com.example.game_777_ad_7_x",
+                           "model. type: orvanta64, package:com.example.game, openID:777 baiduid ad_7",
+                           "openid is 777, package is com.example.game",
+                           "read from reg: path is ",
+                           "cmdline is game, com.example.game, http://127.0.0.1/g.apk",
+                           "downloader start. version is : 3.0"}) {
+    size_t next = run.find(line, at);
+    EXPECT_NE(next, std::string::npos) << line << "\n" << run;
+    at = next == std::string::npos ? at : next;
+  }
+  EXPECT_NE(run.find("/dl/update/pc_tessaro_setup/qxinst_9.0.63.2.402038_0125.exe"), std::string::npos);
+}

@@ -11,7 +11,7 @@
 #include "test_config.h"
 #include "utility/file_handle.h"
 #include "utility/ufile.h"
-#include "utility/process.h"
+#include "utility/disk.h"
 
 namespace ts = testing_support;
 using namespace model_test;
@@ -72,6 +72,39 @@ class InstallTest : public ModelTest {
 };
 
 }  // namespace
+
+// The proposed folder: an installed emulator's folder from the registry (with its "vms" data),
+// else the best drive with the edition's sub-folder.
+TEST_F(InstallTest, ProposesTheInstallFolder) {
+  bool ssd = false;
+  std::wstring best = helper::disk::getBestDrive(ssd);
+  std::wstring installed = ts::makeTempDir(L"installed") + L"Orvanta9";
+  ASSERT_TRUE(CreateDirectoryW(installed.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((installed + L"\\vms").c_str(), nullptr));
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kOrvanta9Key, L"InstallDir", REG_SZ, installed.c_str(),
+                            static_cast<DWORD>((installed.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+  HVDownloaderModel::abandonInstanceForTesting();
+  model = HVDownloaderModel::instance();
+  model->_calcInstallPath();
+  EXPECT_EQ(model->installPath(), installed);
+  EXPECT_EQ(model->registryInstallDir(), installed);
+  EXPECT_TRUE(model->hasEmulatorData());
+  EXPECT_EQ(model->bestPath(), best);
+  EXPECT_EQ(model->bestDriveIsSsd(), ssd);
+
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kOrvanta9Key, L"InstallDir");
+  HVDownloaderModel::abandonInstanceForTesting();
+  model = HVDownloaderModel::instance();
+  model->_calcInstallPath();
+  EXPECT_EQ(model->installPath(), best + L"tessaro\\Orvanta9\\");
+  EXPECT_EQ(model->bestPath(), model->installPath());
+  EXPECT_EQ(model->registryInstallDir(), L"");
+  EXPECT_FALSE(model->hasEmulatorData());
+  EXPECT_TRUE(log.waitFor("HVDownloaderModel::_calcInstallPath", L"get install path from MaxFreeSpace: " + best));
+  model->setInstallPath(installed);
+  EXPECT_TRUE(model->hasEmulatorData());
+}
 
 // The installer gets exactly the downloader's arguments (the folder's closing quote right after
 // it), the remembered-installer file names it before the run, and telemetry tells the start and

@@ -8,6 +8,7 @@
 #include "model_fixture.h"
 #include "net/reporter.h"
 #include "test_config.h"
+#include "utility/window_ipc.h"
 #include "utility/ufile.h"
 
 namespace ts = testing_support;
@@ -221,16 +222,71 @@ TEST_F(DownloadTest, ProgressIsThrottledAndComputed) {
   EXPECT_EQ(progress[2].expected, 6000000000LL);
 }
 
-// Shutdown during a stalled download returns within its bounds and no callback runs after it.
-TEST_F(DownloadTest, ShutdownDuringADownloadStopsEverything) {
-  std::wstring path = serve(installerVariant("signed"), L"qxinst.exe");
-  test_server::Rule stall(ts::wideToUtf8(path), "stall");
-  model->setUrlsForTesting(serverUrl(82) + path, serverUrl(83) + path, ts::uniqueName(L"v"));
-  model->realDownloadPlayer();
-  ASSERT_TRUE(ts::pollUntil([&] { return requestCount(path) >= 1; }));
+// Shutdown in every phase returns within the stop waits of the model's threads, and no callback
+// runs after it: while the URL document hangs, while the click waits for the URL, while the
+// installer download stalls, while the installer runs.
+TEST_F(DownloadTest, ShutdownInEveryPhaseStopsEverything) {
+  std::wstring stalled = serve(installerVariant("signed"), L"qxinst.exe");
+  test_server::Rule stall(ts::wideToUtf8(stalled), "stall");
+  test_server::Rule stallConfig("/qx/tessaroex", "stall");
+  const wchar_t* phases[] = {L"url document", L"url poll", L"download", L"install"};
+  for (const wchar_t* phase : phases) {
+    renewModel();
+    std::wstring name = phase;
+    if (name == L"url document") {
+      model->setPinnedUrlsForTesting(L"", L"");
+      model->init(nullptr);
+      ASSERT_TRUE(ts::pollUntil([&] { return requestCount(L"/qx/tessaroex") > 0; }));
+    } else if (name == L"url poll") {
+      model->setUrlsForTesting(L"", L"", ts::uniqueName(L"v"));
+      model->startDownloadPlayerEx(nullptr, false);
+      ts::pumpUntil([] { return false; }, 1200);
+    } else if (name == L"download") {
+      int before = requestCount(stalled);
+      model->setUrlsForTesting(serverUrl(82) + stalled, serverUrl(83) + stalled, ts::uniqueName(L"v"));
+      model->realDownloadPlayer();
+      ASSERT_TRUE(ts::pollUntil([&] { return requestCount(stalled) > before; }));
+    } else {
+      std::wstring version = ts::uniqueName(L"v");
+      model->setUrlsForTesting(L"http://unused", L"http://unused", version);
+      std::wstring installer = EditionCatalog::instance().installerFileName(installDir, version);
+      ASSERT_TRUE(CopyFileW(installerVariant("signed").c_str(), installer.c_str(), FALSE));
+      std::wstring control = ts::makeTempDir(L"control") + L"control.txt";
+      ASSERT_TRUE(ts::writeFile(control, "installer.sleep_ms=20000\ninstaller.fail=1\n"));  // installs nothing
+      SetEnvironmentVariableW(L"ORV_STANDIN_CONTROL", control.c_str());
+      model->startInstall();
+      SetEnvironmentVariableW(L"ORV_STANDIN_CONTROL", nullptr);
+      ASSERT_TRUE(log.waitFor("install_player", L"install player wait"));
+    }
+    DWORD begin = GetTickCount();
+    HVDownloaderModel::abandonInstanceForTesting();
+    // Four threads, 1000 ms each at most, and the cancelled transfers.
+    EXPECT_LT(GetTickCount() - begin, 6000u) << phase;
+    ts::pumpUntil([] { return false; }, 1500);
+    EXPECT_EQ(ready + failed + static_cast<int>(finished.size()) + static_cast<int>(progress.size()), 0) << phase;
+  }
+  model = HVDownloaderModel::instance();  // for TearDown
+}
+
+// The first model holds the single-instance mutex; a second one finds it, asks the first one's
+// window to show itself and says so.
+TEST_F(UrlTest, SecondInstanceSignalsTheFirst) {
+  struct Endpoint : utility::IWindowIPCHandle {
+    int shown = 0;
+    int onHandleWindowIPC(int message, WPARAM, LPARAM) override {
+      if (message == 11123) ++shown;
+      return 0;
+    }
+  } first;
+  utility::WindowIPC endpoint;
+  ASSERT_TRUE(endpoint.create(L"{2266E930-7040-4A6B-B7C8-E44663785cdd}", &first));
+  EXPECT_FALSE(model->popupExistPwnd());
+  EXPECT_TRUE(log.waitFor("HVDownloaderModel::popupExistPwnd", L"CCmdLine::popupExistPwnd not exist"));
+  EXPECT_TRUE(model->popupExistPwnd());
+  EXPECT_TRUE(log.waitFor("HVDownloaderModel::popupExistPwnd", L"HVDownloaderModel::popupExistPwnd exist"));
+  EXPECT_TRUE(ts::pumpUntil([&] { return first.shown == 1; }));
+  // Shutdown lets the mutex go.
   HVDownloaderModel::destroyInstance();
-  model = nullptr;
-  ts::pumpUntil([] { return false; }, 1500);
-  EXPECT_EQ(ready + failed, 0);
   model = HVDownloaderModel::instance();
+  EXPECT_FALSE(model->popupExistPwnd());
 }
