@@ -261,6 +261,7 @@ void HVDownloaderModel::_threadConversionReport() { reportBaiduActivity(5); }
 bool HVDownloaderModel::verifyAndHold(const char* tag, const std::wstring& path) {
   verifiedInstaller_.close();
   bool ok = verifyInstallerSignature(path, build::kPublisherName, &verifiedInstaller_);
+  verifiedPath_ = ok ? path : std::wstring();
   if (ok)
     common::log(tag, __LINE__, L"file sign ok");
   else
@@ -404,7 +405,18 @@ void HVDownloaderModel::_threadInstallPlayer() {
     }
   }
 
-  bool succeeded = install_player(path, args, installWaitMs_);
+  bool succeeded = false;
+  // Normally the download step's verification still holds this very file. Otherwise it is checked
+  // now; a file that fails is never run. (A missing file goes on to fail its process creation.)
+  bool held = verifiedInstaller_.isOpen() && verifiedPath_ == path;
+  if (!held && utility::ufile::fileExists(path) && !verifyAndHold(tag, path)) {
+    common::log(tag, __LINE__, L"install player refused, file sign error : %s", path.c_str());
+    reporter().report(L"complete_install", [](rapidjson::Value& props, rapidjson::Document::AllocatorType& alloc) {
+      props.AddMember("failure_reason", "errSignature", alloc);
+    });
+  } else {
+    succeeded = install_player(path, args, installWaitMs_);
+  }
   verifiedInstaller_.close();  // the process exists (or could not be created): the hold has served
   common::log(tag, __LINE__, L"start save config");
   postInstallWork();

@@ -175,6 +175,7 @@ class HVDownloaderModel : public utility::CHttpDownloader::IHttpDownloadSink {
   DWORD installWaitMs_ = 180000;
   // The verified installer, held open with read sharing only until its process exists.
   utility::FileHandle verifiedInstaller_;
+  std::wstring verifiedPath_;
 };
 
 // Starts the installer and classifies its end; reports "complete_install". False only when the

@@ -126,31 +126,34 @@ TEST_F(InstallTest, RunsTheInstallerWithItsArguments) {
   EXPECT_TRUE(log.waitFor(kInstallTag, L"install player complete"));
 }
 
-// How the end of a run is classified: the exit code is not read, a missing installer is the only
-// failure, and a run past the wait counts as done (the wait is shortened through a seam).
+// How the end of a run is classified: the exit code is not read, a run past the wait counts as
+// done (the wait is shortened through a seam), a missing installer fails its process creation,
+// and an installer that no verification holds is checked again and, failing, never run.
 TEST_F(InstallTest, ClassifiesTheRun) {
   struct Case {
     const char* name;
-    bool installerPresent;
+    const char* variant;  // of the installer on disk; none when null
     const wchar_t* control;
     DWORD waitMs;
     bool result;
     std::string reason;
   } cases[] = {
-      {"non-zero exit", true, L"installer.exit_code=3\n", 60000, true, "-"},
-      {"missing installer", false, L"", 60000, false, "errCreateProcess_2"},
-      {"past the wait", true, L"installer.sleep_ms=5000\n", 500, true, "timeout"},
+      {"non-zero exit", "signed", L"installer.exit_code=3\n", 60000, true, "-"},
+      {"missing installer", nullptr, L"", 60000, false, "errCreateProcess_2"},
+      {"past the wait", "signed", L"installer.sleep_ms=5000\n", 500, true, "timeout"},
+      {"unverified installer", "tampered", L"", 60000, false, "errSignature"},
   };
   for (const Case& c : cases) {
     deviceId = ts::uniqueName(L"device");  // the reporter takes it in SetUp
     renewModel();
-    if (c.installerPresent) {
-      ASSERT_TRUE(CopyFileW(installerVariant("signed").c_str(), installer.c_str(), FALSE));
+    if (c.variant) {
+      ASSERT_TRUE(CopyFileW(installerVariant(c.variant).c_str(), installer.c_str(), FALSE));
     }
     standins->setControl(c.control);
     model->setInstallWaitForTesting(c.waitMs);
     EXPECT_EQ(runInstall(), c.result) << c.name;
     EXPECT_EQ(failureReason(), c.reason) << c.name;
+    EXPECT_EQ(standins->entries(L"installer").size(), c.result ? 1u : 0u) << c.name;
     EXPECT_TRUE(utility::ufile::fileExists(installDir + L"\\data\\")) << c.name;  // post-install ran
   }
 }
