@@ -51,8 +51,6 @@ HVDownloaderModel* HVDownloaderModel::instance() {
   return g_model;
 }
 
-bool HVDownloaderModel::exists() { return g_model != nullptr; }
-
 void HVDownloaderModel::destroyInstance() {
   if (!g_model) return;
   g_model->shutdown();

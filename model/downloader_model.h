@@ -53,7 +53,6 @@ class HVDownloaderModel : public utility::CHttpDownloader::IHttpDownloadSink {
   static HVDownloaderModel* instance();
   // Shuts the model down, destroys it and clears the instance; safe when none exists.
   static void destroyInstance();
-  static bool exists();
   // Shuts the model down and clears the instance but keeps its memory: its owner key stays
   // cancelled for the life of the process, so no later model may be created at that address.
   static void abandonInstanceForTesting();
