@@ -16,23 +16,13 @@
 #include <map>
 #include <string>
 
+#include "common/text_codec.h"
+
 namespace standin {
 
-inline std::wstring fromUtf8(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-  return out;
-}
-
-inline std::string toUtf8(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-  return out;
-}
+// The product's codec: the stand-ins link the same library as the program.
+inline std::wstring fromUtf8(const std::string& text) { return utf8ToWide(text); }
+inline std::string toUtf8(const std::wstring& text) { return wideToUtf8(text); }
 
 inline bool isBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <vector>
 
+#include "standin_common.h"
 #include "test_config.h"
 
 namespace testing_support {
@@ -47,43 +48,9 @@ std::wstring makeTempDir(const std::wstring& prefix) {
   return dir;
 }
 
-bool readFile(const std::wstring& path, std::string& bytes) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  bytes.clear();
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-  CloseHandle(h);
-  return true;
-}
-
-bool writeFile(const std::wstring& path, const std::string& bytes) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool ok = bytes.empty() ||
-            (WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size());
-  CloseHandle(h);
-  return ok;
-}
-
-std::wstring utf8ToWide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-  return out;
-}
-
-std::string wideToUtf8(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-  return out;
-}
+// The stand-ins' file helpers, so tests and stand-ins read and write alike.
+bool readFile(const std::wstring& path, std::string& bytes) { return standin::readBytes(path, bytes); }
+bool writeFile(const std::wstring& path, const std::string& bytes) { return standin::writeBytes(path, bytes); }
 
 std::wstring testProgram(const std::wstring& exeName) {
   wchar_t self[MAX_PATH] = {};

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "common/text_codec.h"
+
 namespace testing_support {
 
 // Polls the condition every 10 ms until it holds or the bound passes; the verdict of the last poll.
@@ -24,8 +26,8 @@ std::wstring makeTempDir(const std::wstring& prefix);
 bool readFile(const std::wstring& path, std::string& bytes);
 bool writeFile(const std::wstring& path, const std::string& bytes);
 
-std::wstring utf8ToWide(const std::string& text);
-std::string wideToUtf8(const std::wstring& text);
+using ::utf8ToWide;  // the product's codec
+using ::wideToUtf8;
 
 // Full path of a program built beside the tests.
 std::wstring testProgram(const std::wstring& exeName);
