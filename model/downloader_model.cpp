@@ -42,6 +42,18 @@ std::wstring dataFolder(const std::wstring& installPath) { return installPath + 
 
 QXReporter& reporter() { return QXReporter::instance(); }
 
+// "complete_install", with "failure_reason" only when there is one.
+void reportCompleteInstall(const std::string& failureReason) {
+  if (failureReason.empty()) {
+    reporter().report(L"complete_install");
+    return;
+  }
+  reporter().report(L"complete_install", [failureReason](rapidjson::Value& props,
+                                                         rapidjson::Document::AllocatorType& alloc) {
+    props.AddMember("failure_reason", rapidjson::Value(failureReason.c_str(), alloc), alloc);
+  });
+}
+
 }  // namespace
 
 // ---- lifetime ----
@@ -409,9 +421,7 @@ void HVDownloaderModel::_threadInstallPlayer() {
   bool held = verifiedInstaller_.isOpen() && verifiedPath_ == path;
   if (!held && utility::ufile::fileExists(path) && !verifyAndHold(tag, path)) {
     common::log(tag, __LINE__, L"install player refused, file sign error : %s", path.c_str());
-    reporter().report(L"complete_install", [](rapidjson::Value& props, rapidjson::Document::AllocatorType& alloc) {
-      props.AddMember("failure_reason", "errSignature", alloc);
-    });
+    reportCompleteInstall("errSignature");
   } else {
     succeeded = install_player(path, args, installWaitMs_);
   }
@@ -439,36 +449,24 @@ bool install_player(const std::wstring& path, const std::wstring& arguments, DWO
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &si,
                       &pi)) {
-    std::wstring reason = L"errCreateProcess_" + std::to_wstring(static_cast<unsigned long>(GetLastError()));
-    QXReporter::instance().report(L"complete_install", [reason](rapidjson::Value& props,
-                                                                rapidjson::Document::AllocatorType& alloc) {
-      std::string value = wideToUtf8(reason);
-      props.AddMember("failure_reason", rapidjson::Value(value.c_str(), alloc), alloc);
-    });
-    common::log(tag, __LINE__, L"install player error : %s", reason.c_str());
+    std::string reason = "errCreateProcess_" + std::to_string(static_cast<unsigned long>(GetLastError()));
+    reportCompleteInstall(reason);
+    common::log(tag, __LINE__, L"install player error : %s", utf8ToWide(reason).c_str());
     return false;
   }
   CloseHandle(pi.hThread);
   common::log(tag, __LINE__, L"install player wait");
   DWORD wait = WaitForSingleObject(pi.hProcess, waitMs);
   CloseHandle(pi.hProcess);
-  const wchar_t* reason = L"";
+  const char* reason = "";
   const wchar_t* line = L"install player unknow error";
   switch (wait) {
     case WAIT_OBJECT_0: line = L"install player complete"; break;
-    case WAIT_TIMEOUT: reason = L"timeout"; line = L"install player timeout"; break;
-    case WAIT_FAILED: reason = L"failed"; line = L"install player failed"; break;
-    default: reason = L"failed_unknow"; break;
+    case WAIT_TIMEOUT: reason = "timeout"; line = L"install player timeout"; break;
+    case WAIT_FAILED: reason = "failed"; line = L"install player failed"; break;
+    default: reason = "failed_unknow"; break;
   }
-  std::string value = wideToUtf8(reason);
-  if (value.empty()) {
-    QXReporter::instance().report(L"complete_install");
-  } else {
-    QXReporter::instance().report(L"complete_install", [value](rapidjson::Value& props,
-                                                               rapidjson::Document::AllocatorType& alloc) {
-      props.AddMember("failure_reason", rapidjson::Value(value.c_str(), alloc), alloc);
-    });
-  }
+  reportCompleteInstall(reason);
   common::log(tag, __LINE__, line);
   return true;
 }

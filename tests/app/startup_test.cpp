@@ -19,28 +19,39 @@ std::string logSince(size_t offset) {
   return text.size() > offset ? text.substr(offset) : std::string();
 }
 
+// One run of a program copy: started, ended with WM_QUIT once its log shows `text` (or after
+// 30 s), awaited. The log lines of the run and the exit code (-1 when it had to be ended).
+struct ProgramRun {
+  bool sawText = false;
+  int exitCode = -1;
+  std::string log;
+};
+
+ProgramRun runUntilLogged(const std::wstring& exe, const std::wstring& args, const std::string& text) {
+  ProgramRun run;
+  std::string before;
+  ts::readFile(logFile(), before);
+  PROCESS_INFORMATION pi{};
+  if (!ts::startProcess(exe, args, pi)) return run;
+  run.sawText = ts::pollUntil([&] { return logSince(before.size()).find(text) != std::string::npos; }, 30000);
+  PostThreadMessageW(pi.dwThreadId, WM_QUIT, 0, 0);
+  run.exitCode = ts::waitForExit(pi, 30000);
+  run.log = logSince(before.size());
+  return run;
+}
+
 }  // namespace
 
 // One run of the program: the log gets two empty lines and the "wWinMain" start line, then the
 // version line with 55 asterisks; WM_QUIT ends the loop and the process exits with 0.
 TEST(Startup, WritesTheStartLinesAndExitsCleanly) {
-  std::string before;
-  ts::readFile(logFile(), before);
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(ts::startProcess(downloaderExe(), L"", pi));
   const std::string version =
       "downloader start. version is : 3.0 *******************************************************\r\n";
-  bool started = ts::pollUntil([&] { return logSince(before.size()).find(version) != std::string::npos; }, 30000);
-  PostThreadMessageW(pi.dwThreadId, WM_QUIT, 0, 0);
-  DWORD code = 1;
-  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 30000), WAIT_OBJECT_0);
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  ASSERT_TRUE(started);
-  EXPECT_EQ(code, 0u);
+  ProgramRun result = runUntilLogged(downloaderExe(), L"", version);
+  ASSERT_TRUE(result.sawText);
+  EXPECT_EQ(result.exitCode, 0);
 
-  std::string run = logSince(before.size());
+  std::string run = result.log;
   size_t start = run.find("\twWinMain\t(");
   ASSERT_NE(start, std::string::npos) << run;
   size_t colon = run.find("):", start);
@@ -53,19 +64,12 @@ TEST(Startup, WritesTheStartLinesAndExitsCleanly) {
 TEST(Startup, InitialisesTheModelFromNameAndCommandLine) {
   std::wstring copy = ts::makeTempDir(L"campaign") + L"orvanta64_com.example.game_777_ad_7_x.exe";
   ASSERT_TRUE(CopyFileW(downloaderExe().c_str(), copy.c_str(), FALSE));
-  std::string before;
-  ts::readFile(logFile(), before);
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(ts::startProcess(copy, L"\"name=game|package=com.example.game|apkurl=http://127.0.0.1/g.apk\"", pi));
-  bool started = ts::pollUntil(
-      [&] { return logSince(before.size()).find("start get player url. definder url ") != std::string::npos; }, 30000);
-  PostThreadMessageW(pi.dwThreadId, WM_QUIT, 0, 0);
-  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 30000), WAIT_OBJECT_0);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  ASSERT_TRUE(started);
+  ProgramRun result = runUntilLogged(copy, L"\"name=game|package=com.example.game|apkurl=http://127.0.0.1/g.apk\"",
+                              "start get player url. definder url ");
+  ASSERT_TRUE(result.sawText);
+  EXPECT_NE(result.exitCode, -1);  // it ended within the wait
 
-  std::string run = logSince(before.size());
+  std::string run = result.log;
   size_t at = run.find(" start run");
   for (const char* line : {"HVDownloaderModel::exe filename= orvanta64_com.example.game_777_ad_7_x",
                            "model. type: orvanta64, package:com.example.game, openID:777 baiduid ad_7",

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "log_tail.h"
 #include "test_support.h"
 
 namespace ts = testing_support;
@@ -23,15 +24,7 @@ size_t countOf(const std::string& text, const std::string& what) {
 }
 
 // The process-wide writer used by common::log, started once for this test program.
-std::wstring processLogFile() {
-  static std::wstring path = [] {
-    std::wstring p = ts::makeTempDir(L"log") + L"process.log";
-    common::installLogSink();
-    common::startLogWriter(p);
-    return p;
-  }();
-  return path;
-}
+using testing_support::processLogFile;
 
 }  // namespace
 

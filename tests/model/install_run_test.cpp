@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <shlobj.h>
-
 #include <memory>
 
 #include "build_config.h"
@@ -20,12 +18,6 @@ namespace {
 
 const char kInstallTag[] = "install_player";
 const wchar_t kOrvanta9Key[] = L"Software\\tessaro\\Orvanta9";
-
-std::wstring desktopDir() {
-  wchar_t desktop[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, desktop);
-  return desktop;
-}
 
 std::wstring setting(const std::wstring& ini, const wchar_t* key) {
   wchar_t value[256] = {};
@@ -223,7 +215,7 @@ TEST_F(InstallTest, VerifiedInstallerIsHeldUntilItRuns) {
 // does not touch "data.ini"; changed options are written under "setting", the title in UTF-8.
 TEST_F(InstallTest, PostInstallWorkFollowsTheOptions) {
   ASSERT_TRUE(CopyFileW(installerVariant("signed").c_str(), installer.c_str(), FALSE));
-  std::wstring shortcut = desktopDir() + L"\\Orvanta游戏中心启动器.lnk";
+  std::wstring shortcut = ts::desktopDir() + L"\\Orvanta游戏中心启动器.lnk";
   DeleteFileW(shortcut.c_str());
   EXPECT_TRUE(runInstall());
   EXPECT_TRUE(utility::ufile::fileExists(shortcut)) << log.text();

@@ -19,28 +19,21 @@ trap 'rm -rf "$work"' EXIT
 start=$(date -u -d '1 day ago' +%Y%m%d%H%M%SZ)
 end=$(date -u -d '1 day ago + 10 years' +%Y%m%d%H%M%SZ)
 
-cat >"$work/openssl.cnf" <<CNF
+# One CA database section and one server section, filled from the environment per call: the CA's
+# database folder and the server's name.
+export CA_DB=unused SAN=unused
+cat >"$work/openssl.cnf" <<'CNF'
 [ req ]
 distinguished_name = req_dn
 prompt = no
 [ req_dn ]
 CN = unused
 
-[ root ]
-dir = $work/db-root
-database = \$dir/index.txt
-new_certs_dir = \$dir
-serial = \$dir/serial
-default_md = sha256
-policy = policy_any
-preserve = yes
-unique_subject = no
-copy_extensions = none
-[ untrusted ]
-dir = $work/db-untrusted
-database = \$dir/index.txt
-new_certs_dir = \$dir
-serial = \$dir/serial
+[ ca_db ]
+dir = $ENV::CA_DB
+database = $dir/index.txt
+new_certs_dir = $dir
+serial = $dir/serial
 default_md = sha256
 policy = policy_any
 preserve = yes
@@ -54,18 +47,11 @@ commonName = supplied
 basicConstraints = critical, CA:TRUE
 keyUsage = critical, keyCertSign, cRLSign
 subjectKeyIdentifier = hash
-[ ext_localhost ]
+[ ext_server ]
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature, keyEncipherment
 extendedKeyUsage = serverAuth
-subjectAltName = DNS:localhost
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-[ ext_otherhost ]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature, keyEncipherment
-extendedKeyUsage = serverAuth
-subjectAltName = DNS:otherhost.invalid
+subjectAltName = DNS:$ENV::SAN
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 [ ext_codesign ]
@@ -75,7 +61,6 @@ extendedKeyUsage = codeSigning
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 CNF
-
 ossl() { openssl "$@" 2>"$work/err" || { cat "$work/err" >&2; exit 1; }; }
 
 # request NAME SUBJECT: a new RSA 2048 key and its signing request.
@@ -84,39 +69,41 @@ request() {
   ossl req -new -config "$work/openssl.cnf" -key "$work/$1.key" -subj "$2" -out "$work/$1.csr"
 }
 
-# sign CA_SECTION CA_NAME NAME EXTENSIONS: NAME.pem issued by CA_NAME.
+# sign CA_NAME NAME EXTENSIONS [SERVER_NAME]: NAME.pem issued by CA_NAME.
 sign() {
-  ossl ca -batch -notext -config "$work/openssl.cnf" -name "$1" -cert "$work/$2.pem" -keyfile "$work/$2.key" \
-    -startdate "$start" -enddate "$end" -extensions "$4" -in "$work/$3.csr" -out "$work/$3.pem"
+  CA_DB="$work/db-$1" SAN=${4:-unused} ossl ca -batch -notext -config "$work/openssl.cnf" -name ca_db \
+    -cert "$work/$1.pem" -keyfile "$work/$1.key" -startdate "$start" -enddate "$end" -extensions "$3" \
+    -in "$work/$2.csr" -out "$work/$2.pem"
 }
 
-# make_ca SECTION NAME SUBJECT: a self-signed root.
+# make_ca NAME SUBJECT: a self-signed root with its own database.
 make_ca() {
   mkdir -p "$work/db-$1"
   : >"$work/db-$1/index.txt"
   openssl rand -hex 16 >"$work/db-$1/serial"
-  request "$2" "$3"
-  ossl ca -batch -notext -selfsign -config "$work/openssl.cnf" -name "$1" -keyfile "$work/$2.key" \
-    -startdate "$start" -enddate "$end" -extensions ext_ca -in "$work/$2.csr" -out "$work/$2.pem"
-  ossl x509 -in "$work/$2.pem" -outform DER -out "$work/$2.der"
+  request "$1" "$2"
+  CA_DB="$work/db-$1" ossl ca -batch -notext -selfsign -config "$work/openssl.cnf" -name ca_db \
+    -keyfile "$work/$1.key" -startdate "$start" -enddate "$end" -extensions ext_ca -in "$work/$1.csr" \
+    -out "$work/$1.pem"
+  ossl x509 -in "$work/$1.pem" -outform DER -out "$work/$1.der"
 }
 
-make_ca root ca "/O=Orvanta Test/CN=Orvanta Test Root CA"
-make_ca untrusted untrusted-ca "/O=Untrusted Test/CN=Untrusted Test Root CA"
+make_ca ca "/O=Orvanta Test/CN=Orvanta Test Root CA"
+make_ca untrusted-ca "/O=Untrusted Test/CN=Untrusted Test Root CA"
 
 request localhost "/CN=localhost"
-sign root ca localhost ext_localhost
+sign ca localhost ext_server localhost
 request otherhost "/CN=otherhost.invalid"
-sign root ca otherhost ext_otherhost
+sign ca otherhost ext_server otherhost.invalid
 request untrusted-localhost "/CN=localhost"
-sign untrusted untrusted-ca untrusted-localhost ext_localhost
+sign untrusted-ca untrusted-localhost ext_server localhost
 
 request publisher "/CN=Orvanta Test Publisher"
-sign root ca publisher ext_codesign
+sign ca publisher ext_codesign
 request other-publisher "/CN=Someone Else Ltd"
-sign root ca other-publisher ext_codesign
+sign ca other-publisher ext_codesign
 request untrusted-publisher "/CN=Orvanta Test Publisher"
-sign untrusted untrusted-ca untrusted-publisher ext_codesign
+sign untrusted-ca untrusted-publisher ext_codesign
 
 # Chains (leaf, then its CA) so a signature carries the whole path, and PKCS#12 bundles with
 # an empty password for tools that want one file.

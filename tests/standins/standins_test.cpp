@@ -23,12 +23,7 @@ Finished runToEnd(const std::wstring& exe, const std::wstring& args) {
   PROCESS_INFORMATION pi{};
   if (!startProcess(exe, args, pi)) return result;
   result.pid = pi.dwProcessId;
-  DWORD code = static_cast<DWORD>(-1);
-  if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-  else TerminateProcess(pi.hProcess, 1);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  result.exitCode = static_cast<int>(code);
+  result.exitCode = waitForExit(pi);
   return result;
 }
 

@@ -3,14 +3,11 @@
 #include "common/log.h"
 #include "test_support.h"
 
-namespace ts = testing_support;
-
 namespace testing_support {
-namespace {
 
-std::wstring logFile() {
+std::wstring processLogFile() {
   static std::wstring path = [] {
-    std::wstring p = ts::makeTempDir(L"testlog") + L"test.log";
+    std::wstring p = makeTempDir(L"testlog") + L"test.log";
     common::installLogSink();
     common::startLogWriter(p);
     return p;
@@ -18,9 +15,11 @@ std::wstring logFile() {
   return path;
 }
 
+namespace {
+
 std::string readAll() {
   std::string text;
-  ts::readFile(logFile(), text);
+  readFile(processLogFile(), text);
   return text;
 }
 
@@ -34,7 +33,7 @@ std::string LogTail::text() const {
 }
 
 size_t LogTail::count(const std::string& tag, const std::wstring& message) const {
-  std::string wanted = ts::wideToUtf8(message);
+  std::string wanted = wideToUtf8(message);
   std::string all = text();
   size_t n = 0;
   size_t at = 0;
@@ -52,11 +51,11 @@ size_t LogTail::count(const std::string& tag, const std::wstring& message) const
 }
 
 bool LogTail::waitFor(const std::string& tag, const std::wstring& message, DWORD timeoutMs) const {
-  return ts::pollUntil([&] { return count(tag, message) > 0; }, timeoutMs);
+  return pollUntil([&] { return count(tag, message) > 0; }, timeoutMs);
 }
 
 void LogTail::sync() const {
-  std::wstring marker = ts::uniqueName(L"sync");
+  std::wstring marker = uniqueName(L"sync");
   common::log("testing_support::sync", __LINE__, L"%s", marker.c_str());
   waitFor("testing_support::sync", marker);
 }

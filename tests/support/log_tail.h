@@ -7,6 +7,9 @@
 
 namespace testing_support {
 
+// The file this test program's log writer writes; the first call starts the writer.
+std::wstring processLogFile();
+
 class LogTail {
  public:
   // Marks the current end of the log; later queries see only what follows.

@@ -70,9 +70,7 @@ bool startProcess(const std::wstring& exe, const std::wstring& args, PROCESS_INF
   return CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi) != FALSE;
 }
 
-int runProcess(const std::wstring& exe, const std::wstring& args, DWORD timeoutMs) {
-  PROCESS_INFORMATION pi{};
-  if (!startProcess(exe, args, pi)) return -1;
+int waitForExit(PROCESS_INFORMATION& pi, DWORD timeoutMs) {
   DWORD code = static_cast<DWORD>(-1);
   if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
   else TerminateProcess(pi.hProcess, 1);
@@ -81,10 +79,22 @@ int runProcess(const std::wstring& exe, const std::wstring& args, DWORD timeoutM
   return static_cast<int>(code);
 }
 
-std::wstring appDataDir() {
+int runProcess(const std::wstring& exe, const std::wstring& args, DWORD timeoutMs) {
+  PROCESS_INFORMATION pi{};
+  return startProcess(exe, args, pi) ? waitForExit(pi, timeoutMs) : -1;
+}
+
+namespace {
+
+std::wstring shellFolder(int csidl) {
   wchar_t buffer[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer);
+  SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer);
   return buffer;
 }
+
+}  // namespace
+
+std::wstring appDataDir() { return shellFolder(CSIDL_APPDATA); }
+std::wstring desktopDir() { return shellFolder(CSIDL_DESKTOPDIRECTORY); }
 
 }  // namespace testing_support

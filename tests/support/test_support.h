@@ -35,10 +35,15 @@ std::wstring testProgram(const std::wstring& exeName);
 // Starts a program with the given raw command line (arguments after the program name).
 // Fills the process information; false when it could not start.
 bool startProcess(const std::wstring& exe, const std::wstring& args, PROCESS_INFORMATION& pi);
+// Waits for a started program (ending it when the wait runs out), closes its handles and returns
+// its exit code, or -1 when it had to be ended.
+int waitForExit(PROCESS_INFORMATION& pi, DWORD timeoutMs = 60000);
 // Runs a program to completion (bounded); returns its exit code or -1.
 int runProcess(const std::wstring& exe, const std::wstring& args, DWORD timeoutMs = 60000);
 
 // The current user's roaming application-data folder.
 std::wstring appDataDir();
+// The current user's desktop folder.
+std::wstring desktopDir();
 
 }  // namespace testing_support

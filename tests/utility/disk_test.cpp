@@ -41,12 +41,6 @@ hd::DriveSpace space(double freeMB, const wchar_t* fileSystem = L"NTFS") {
   return s;
 }
 
-std::wstring desktopDir() {
-  wchar_t path[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, path);
-  return path;
-}
-
 // What a saved link holds, read back through the shell.
 struct LinkFields {
   std::wstring target, workingDir, arguments, icon;
@@ -310,7 +304,7 @@ TEST(DiskPlatform, CreateShortcut) {
   for (const wchar_t* arguments : {L"", L"from=desktop \"a b\""}) {
     std::wstring name = ts::uniqueName(L"游戏 shortcut");
     hd::createShortcut(name, icon, folder, target, arguments);
-    std::wstring linkPath = desktopDir() + L"\\" + name + L".lnk";
+    std::wstring linkPath = ts::desktopDir() + L"\\" + name + L".lnk";
     LinkFields fields;
     ASSERT_TRUE(readLink(linkPath, fields)) << linkPath;
     EXPECT_EQ(fields.target, target);
@@ -331,5 +325,5 @@ TEST(DiskPlatform, CreateShortcutWithoutCom) {
   std::thread worker([&] { hd::createShortcut(name, L"C:\\x.ico", L"C:\\", L"C:\\x.exe", L""); });
   worker.join();
   EXPECT_TRUE(log.waitFor("helper::disk::createShortcut", L"install 3 of create shortcut failed!"));
-  EXPECT_EQ(GetFileAttributesW((desktopDir() + L"\\" + name + L".lnk").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesW((ts::desktopDir() + L"\\" + name + L".lnk").c_str()), INVALID_FILE_ATTRIBUTES);
 }

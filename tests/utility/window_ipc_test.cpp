@@ -34,14 +34,7 @@ class RecordingHandler : public utility::IWindowIPCHandle {
 
 std::wstring peerProgram() { return ts::testProgram(L"ipc_peer.exe"); }
 
-int waitExit(PROCESS_INFORMATION& pi, DWORD timeoutMs = 30000) {
-  DWORD code = static_cast<DWORD>(-1);
-  if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-  else TerminateProcess(pi.hProcess, 99);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  return static_cast<int>(code);
-}
+int waitExit(PROCESS_INFORMATION& pi, DWORD timeoutMs = 30000) { return ts::waitForExit(pi, timeoutMs); }
 
 }  // namespace
 
