@@ -266,7 +266,12 @@ TEST(DiskPlatform, DrivesOfThisMachine) {
   } else {
     bool unused = false;
     double bestScore = hd::getDriveScore(best, unused);
-    for (size_t i = 1; i < expected.size(); ++i) EXPECT_LE(hd::getDriveScore(expected[i], unused), bestScore);
+    // Free space moves while other tests write (drives here share one host file system): 64 MB
+    // of margin, as below, in the score's own unit.
+    bool bestSsd = false;
+    hd::getDriveScore(best, bestSsd);
+    for (size_t i = 1; i < expected.size(); ++i)
+      EXPECT_LE(hd::getDriveScore(expected[i], unused), bestScore + (bestSsd ? 64000 : 64));
   }
 
   // C: is NTFS here, so the supported free space equals the free space.
